@@ -13,8 +13,12 @@ set_target_properties(KX7300V20 PROPERTIES PREFIX "" OUTPUT_NAME KX7300V20)
 target_link_options(KX7300V20 PRIVATE
   -Wl,--kill-at -static -static-libgcc -static-libstdc++)
 
-# Import library for MSVC users, from the same export list.
+# Import libraries from the export list, so that callers' decorated
+# stdcall references bind to the plain names: libKX7300V20.dll.a for
+# MinGW, KX7300V20.lib for other toolchains.
 add_custom_command(TARGET KX7300V20 POST_BUILD
+  COMMAND ${CMAKE_DLLTOOL} -k -d ${CMAKE_SOURCE_DIR}/devlib/KX7300V20.def
+          -D KX7300V20.dll -l ${CMAKE_BINARY_DIR}/libKX7300V20.dll.a
   COMMAND ${CMAKE_DLLTOOL} -k -d ${CMAKE_SOURCE_DIR}/devlib/KX7300V20.def
           -D KX7300V20.dll -l ${CMAKE_BINARY_DIR}/KX7300V20.lib
   COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/devlib/include/KX7300V20.h
@@ -34,3 +38,16 @@ endforeach()
 if(EXISTS ${CMAKE_SOURCE_DIR}/vreader/win32.cmake)
   include(vreader/win32.cmake)
 endif()
+
+# A C client linked through each import library: the MinGW one and the
+# .lib made for other toolchains.
+add_executable(c_client tests/wine/c_client.c)
+target_link_libraries(c_client PRIVATE KX7300V20)
+add_executable(c_client_lib tests/wine/c_client.c)
+target_include_directories(c_client_lib PRIVATE devlib/include)
+add_dependencies(c_client_lib KX7300V20)
+target_link_libraries(c_client_lib PRIVATE ${CMAKE_BINARY_DIR}/KX7300V20.lib)
+
+add_executable(kit_demo demo/kit_demo.cpp)
+target_link_libraries(kit_demo PRIVATE KX7300V20)
+target_link_options(kit_demo PRIVATE -static -static-libgcc -static-libstdc++)

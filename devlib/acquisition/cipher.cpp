@@ -165,7 +165,9 @@ inline uint32_t LoadHost(const uint8_t *p) {
     memcpy(&v, p, sizeof v);
     return v;
 }
-inline void StoreHost(uint8_t *p, uint32_t v) { memcpy(p, &v, sizeof v); }
+inline void StoreHost(uint8_t *p, uint32_t v) {
+    memcpy(p, &v, sizeof v);
+}
 
 // ---- SP tables ----
 
@@ -215,9 +217,21 @@ inline uint32_t Round(uint32_t half, const uint8_t *subkey) {
     return f;
 }
 
-// DES on the block (left, right), both big-endian halves, in place.
-inline void Des(const uint8_t *schedule, uint32_t &left, uint32_t &right) {
-    uint32_t l = left, r = right;
+// The bulk loops need the block function inlined into them, which the
+// optimiser would not do by itself for a body of this size.
+#if defined(__GNUC__)
+#define KX_FORCE_INLINE inline __attribute__((always_inline))
+#else
+#define KX_FORCE_INLINE inline
+#endif
+
+struct Halves {
+    uint32_t left, right;  // the block's first and last four bytes, big-endian
+};
+
+// DES encryption of one block.
+KX_FORCE_INLINE Halves Des(const uint8_t *schedule, Halves block) {
+    uint32_t l = block.left, r = block.right;
 
     // Initial permutation; the last swap is folded into the rotation.
     SwapBits(l, r, 4, 0x0f0f0f0fu);
@@ -230,10 +244,23 @@ inline void Des(const uint8_t *schedule, uint32_t &left, uint32_t &right) {
     r ^= t;
     l = RotateLeft(l, 1);
 
-    for (int i = 0; i < 8; ++i) {
-        l ^= Round(r, schedule + 16 * i);
-        r ^= Round(l, schedule + 16 * i + 8);
-    }
+    // Sixteen rounds written out: the halves alternate instead of swapping.
+    l ^= Round(r, schedule + 0 * 8);
+    r ^= Round(l, schedule + 1 * 8);
+    l ^= Round(r, schedule + 2 * 8);
+    r ^= Round(l, schedule + 3 * 8);
+    l ^= Round(r, schedule + 4 * 8);
+    r ^= Round(l, schedule + 5 * 8);
+    l ^= Round(r, schedule + 6 * 8);
+    r ^= Round(l, schedule + 7 * 8);
+    l ^= Round(r, schedule + 8 * 8);
+    r ^= Round(l, schedule + 9 * 8);
+    l ^= Round(r, schedule + 10 * 8);
+    r ^= Round(l, schedule + 11 * 8);
+    l ^= Round(r, schedule + 12 * 8);
+    r ^= Round(l, schedule + 13 * 8);
+    l ^= Round(r, schedule + 14 * 8);
+    r ^= Round(l, schedule + 15 * 8);
 
     // Final permutation on (R16, L16): the initial one undone step by step.
     uint32_t hi = RotateRight(r, 1), lo = l;
@@ -245,8 +272,18 @@ inline void Des(const uint8_t *schedule, uint32_t &left, uint32_t &right) {
     SwapBits(lo, hi, 2, 0x33333333u);
     SwapBits(hi, lo, 16, 0x0000ffffu);
     SwapBits(hi, lo, 4, 0x0f0f0f0fu);
-    left = hi;
-    right = lo;
+    return Halves{hi, lo};
+}
+
+KX_FORCE_INLINE Halves LoadBlock(const uint8_t *p) {
+    return Halves{LoadBigEndian(p), LoadBigEndian(p + 4)};
+}
+KX_FORCE_INLINE void StoreBlock(uint8_t *p, Halves b) {
+    StoreBigEndian(p, b.left);
+    StoreBigEndian(p + 4, b.right);
+}
+KX_FORCE_INLINE Halves Xor(Halves a, Halves b) {
+    return Halves{a.left ^ b.left, a.right ^ b.right};
 }
 
 // Runs the block step of the context's mode over count whole blocks from
@@ -254,55 +291,45 @@ inline void Des(const uint8_t *schedule, uint32_t &left, uint32_t &right) {
 void RunBlocks(CipherContext *ctx, const uint8_t *in, uint8_t *out,
                size_t count) {
     const uint8_t *schedule = ctx->keySchedule;
-    uint32_t c0 = LoadBigEndian(ctx->chain);
-    uint32_t c1 = LoadBigEndian(ctx->chain + 4);
+    Halves chain = LoadBlock(ctx->chain);
     switch (ctx->mode) {
     case CIPHER_ECB:
-        for (; count != 0; --count, in += 8, out += 8) {
-            uint32_t l = LoadBigEndian(in), r = LoadBigEndian(in + 4);
-            Des(schedule, l, r);
-            StoreBigEndian(out, l);
-            StoreBigEndian(out + 4, r);
-        }
-        return;  // ECB leaves the chaining value alone
+        for (; count != 0; --count, in += 8, out += 8)
+            StoreBlock(out, Des(schedule, LoadBlock(in)));
+        return;  // ECB has no chaining value
     case CIPHER_CBC:
         for (; count != 0; --count, in += 8, out += 8) {
-            c0 ^= LoadBigEndian(in);
-            c1 ^= LoadBigEndian(in + 4);
-            Des(schedule, c0, c1);
-            StoreBigEndian(out, c0);
-            StoreBigEndian(out + 4, c1);
+            chain = Des(schedule, Xor(LoadBlock(in), chain));
+            StoreBlock(out, chain);
         }
         break;
     case CIPHER_OFB:
         for (; count != 0; --count, in += 8, out += 8) {
-            Des(schedule, c0, c1);
-            StoreBigEndian(out, LoadBigEndian(in) ^ c0);
-            StoreBigEndian(out + 4, LoadBigEndian(in + 4) ^ c1);
+            chain = Des(schedule, chain);
+            StoreBlock(out, Xor(LoadBlock(in), chain));
         }
         break;
     case CIPHER_CFB:
         for (; count != 0; --count, in += 8, out += 8) {
-            Des(schedule, c0, c1);
-            c0 ^= LoadBigEndian(in);
-            c1 ^= LoadBigEndian(in + 4);
-            StoreBigEndian(out, c0);
-            StoreBigEndian(out + 4, c1);
+            chain = Xor(Des(schedule, chain), LoadBlock(in));
+            StoreBlock(out, chain);
         }
         break;
     default:
         return;
     }
-    StoreBigEndian(ctx->chain, c0);
-    StoreBigEndian(ctx->chain + 4, c1);
+    StoreBlock(ctx->chain, chain);
 }
 
-bool IsKnownMode(int32_t mode) { return mode >= CIPHER_ECB && mode <= CIPHER_CFB; }
+bool IsKnownMode(int32_t mode) {
+    return mode >= CIPHER_ECB && mode <= CIPHER_CFB;
+}
 
 }  // namespace
 
 void ComputeKeySchedule(const uint8_t key[8], uint8_t keySchedule[128]) {
-    const uint64_t k = (uint64_t(LoadBigEndian(key)) << 32) | LoadBigEndian(key + 4);
+    const uint64_t k =
+        (uint64_t(LoadBigEndian(key)) << 32) | LoadBigEndian(key + 4);
     uint32_t c = 0, d = 0;  // 28 bits each, first bit most significant
     for (int i = 0; i < 28; ++i) {
         c = (c << 1) | uint32_t((k >> (64 - kPC1[i])) & 1);
@@ -316,22 +343,24 @@ void ComputeKeySchedule(const uint8_t key[8], uint8_t keySchedule[128]) {
         const uint64_t cd = (uint64_t(c) << 28) | d;
         uint32_t group[8] = {};
         for (int i = 0; i < 48; ++i)
-            group[i / 6] = (group[i / 6] << 1) | uint32_t((cd >> (56 - kPC2[i])) & 1);
-        StoreHost(keySchedule + 8 * round,
-                  (group[0] << 24) | (group[2] << 16) | (group[4] << 8) | group[6]);
-        StoreHost(keySchedule + 8 * round + 4,
-                  (group[1] << 24) | (group[3] << 16) | (group[5] << 8) | group[7]);
+            group[i / 6] =
+                (group[i / 6] << 1) | uint32_t((cd >> (56 - kPC2[i])) & 1);
+        const uint32_t odd =  // S-boxes 1, 3, 5, 7
+            (group[0] << 24) | (group[2] << 16) | (group[4] << 8) | group[6];
+        const uint32_t even =  // S-boxes 2, 4, 6, 8
+            (group[1] << 24) | (group[3] << 16) | (group[5] << 8) | group[7];
+        StoreHost(keySchedule + 8 * round, odd);
+        StoreHost(keySchedule + 8 * round + 4, even);
     }
 }
 
-void EncryptBlock(const uint8_t *keySchedule, const uint8_t in[8], uint8_t out[8]) {
-    uint32_t l = LoadBigEndian(in), r = LoadBigEndian(in + 4);
-    Des(keySchedule, l, r);
-    StoreBigEndian(out, l);
-    StoreBigEndian(out + 4, r);
+void EncryptBlock(const uint8_t *keySchedule, const uint8_t in[8],
+                  uint8_t out[8]) {
+    StoreBlock(out, Des(keySchedule, LoadBlock(in)));
 }
 
-void CipherInit(int32_t mode, int32_t fillRule, const uint8_t *iv, CipherContext *ctx) {
+void CipherInit(int32_t mode, int32_t fillRule, const uint8_t *iv,
+                CipherContext *ctx) {
     ctx->mode = mode;
     ctx->fillRule = fillRule;
     if (iv != nullptr)
@@ -354,8 +383,8 @@ int CipherReset(CipherContext *ctx) {
     return CIPHER_OK;
 }
 
-int CipherUpdate(CipherContext *ctx, const uint8_t *in, uint32_t n, uint8_t *out,
-                 uint32_t *outLength) {
+int CipherUpdate(CipherContext *ctx, const uint8_t *in, uint32_t n,
+                 uint8_t *out, uint32_t *outLength) {
     if (!IsKnownMode(ctx->mode)) return CIPHER_ERR_ARGUMENT;
     const uint32_t held = ctx->pendingCount;
     const uint32_t total = held + n;
@@ -402,13 +431,16 @@ int CipherFinal(CipherContext *ctx, uint8_t *out, uint32_t *outLength) {
         return CIPHER_OK;
     case CIPHER_OFB:
         EncryptBlock(ctx->keySchedule, ctx->chain, ctx->chain);
-        for (uint32_t i = 0; i < held; ++i) out[i] = ctx->pending[i] ^ ctx->chain[i];
+        for (uint32_t i = 0; i < held; ++i)
+            out[i] = ctx->pending[i] ^ ctx->chain[i];
         *outLength = held;
         return CIPHER_OK;
     case CIPHER_CFB:
-        // The whole pending block feeds back, as a full block step would.
+        // All eight pending bytes go into the chaining value, as in a
+        // block step; only the held ones are output.
         EncryptBlock(ctx->keySchedule, ctx->chain, ctx->chain);
-        for (uint32_t i = 0; i < kDesBlock; ++i) ctx->chain[i] ^= ctx->pending[i];
+        for (uint32_t i = 0; i < kDesBlock; ++i)
+            ctx->chain[i] ^= ctx->pending[i];
         if (held != 0) memcpy(out, ctx->chain, held);
         *outLength = held;
         return CIPHER_OK;

@@ -12,23 +12,23 @@ namespace kx {
 // Result codes of the cipher; they never leave the library.
 enum CipherResult {
     CIPHER_OK = 0,
-    CIPHER_ERR_ARGUMENT = 4097,   // mode or fill rule unknown, or in == out
-    CIPHER_ERR_KEY_LENGTH = 4098, // key length other than 8
-    CIPHER_ERR_NOT_ALIGNED = 4100,// no fill and the data ended mid-block
-    CIPHER_ERR_WEAK_KEY = 4102,   // weak or semi-weak DES key
+    CIPHER_ERR_ARGUMENT = 4097,     // mode or fill rule unknown, or in == out
+    CIPHER_ERR_KEY_LENGTH = 4098,   // key length other than 8
+    CIPHER_ERR_NOT_ALIGNED = 4100,  // no fill and the data ended mid-block
+    CIPHER_ERR_WEAK_KEY = 4102,     // weak or semi-weak DES key
 };
 
 enum CipherMode {
     CIPHER_ECB = 1,
     CIPHER_CBC = 2,
-    CIPHER_OFB = 3, // 64-bit feedback
-    CIPHER_CFB = 4, // 64-bit feedback
+    CIPHER_OFB = 3,  // 64-bit feedback
+    CIPHER_CFB = 4,  // 64-bit feedback
 };
 
 // ECB and CBC only; OFB and CFB ignore the fill rule.
 enum CipherFillRule {
-    CIPHER_NO_FILL = 1, // the message must be whole blocks
-    CIPHER_PKCS5 = 2,   // last block filled with n bytes of value n
+    CIPHER_NO_FILL = 1,  // the message must be whole blocks
+    CIPHER_PKCS5 = 2,    // last block filled with n bytes of value n
 };
 
 const uint32_t kDesBlock = 8;
@@ -40,11 +40,12 @@ struct CipherContext {
     int32_t mode;
     int32_t fillRule;
     uint8_t iv[8];
-    uint8_t chain[8];   // last ciphertext (CBC, CFB) or keystream (OFB) block
-    uint8_t pending[8]; // input that does not yet make a whole block
+    uint8_t chain[8];    // last ciphertext (CBC, CFB) or keystream (OFB) block
+    uint8_t pending[8];  // input that does not yet make a whole block
     uint32_t pendingCount;
     uint8_t keySchedule[128];
 };
+static_assert(sizeof(CipherContext) == 164, "context fields must not pad");
 
 // Stores mode and fill rule unchecked; iv may be null (all-zero iv).
 // Leaves the key schedule alone.

@@ -61,6 +61,7 @@ struct World {
     bool failEvents = false;
     bool failThreads = false;
     int runningThreads = 0;
+    uint32_t inflateReplies = 0;
 };
 
 World &TheWorld() {
@@ -148,6 +149,10 @@ bool Control(Handle device, uint32_t code, const void *input, uint32_t inputSize
         ok = a.reader->Control(code, in.data(), inputSize, out.data(), outputSize, returned);
     }
     if (ok && output) memcpy(output, out.data(), *returned < outputSize ? *returned : outputSize);
+    if (ok) {
+        std::lock_guard<std::mutex> lock(TheWorld().mutex);
+        *returned += TheWorld().inflateReplies;
+    }
     return ok;
 }
 
@@ -442,6 +447,12 @@ void Reset() {
     w.allocationAlways = false;
     w.failEvents = false;
     w.failThreads = false;
+    w.inflateReplies = 0;
+}
+
+void InflateReplies(uint32_t extra) {
+    std::lock_guard<std::mutex> lock(TheWorld().mutex);
+    TheWorld().inflateReplies = extra;
 }
 
 void FailAllocation(uint32_t nth, bool always) {

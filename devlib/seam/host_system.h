@@ -43,6 +43,10 @@ int OpenHandles();
 // Threads started by createThread that have not ended yet.
 int RunningThreads();
 
+// Successful control requests claim extra bytes beyond what the driver
+// returned, as a faulty driver might; 0 turns it off.
+void InflateReplies(uint32_t extra);
+
 // Creating the named event or a thread fails while set.
 void FailEventCreation(bool fail);
 void FailThreadCreation(bool fail);
