@@ -32,7 +32,7 @@ foreach(source ${KX_WINE_PROGRAMS})
   add_executable(${name} ${source})
   target_include_directories(${name} PRIVATE devlib/include)
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
-  target_link_libraries(${name} PRIVATE gdi32 user32)
+  target_link_libraries(${name} PRIVATE KX7300V20 gdi32 user32)
 endforeach()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/vreader/win32.cmake)

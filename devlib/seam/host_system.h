@@ -32,6 +32,10 @@ void Reset();
 void FailAllocation(uint32_t nth, bool always = false);
 // Number of heap blocks given out and not yet released.
 int LiveBlocks();
+// Blocks released while they still held a non-zero byte: what a call
+// that must wipe its buffers may not leave behind.
+int DirtyReleases();
+void ClearDirtyReleases();
 // Bytes of the most recent allocate call.
 size_t LastAllocationSize();
 
@@ -47,9 +51,32 @@ int RunningThreads();
 // returned, as a faulty driver might; 0 turns it off.
 void InflateReplies(uint32_t extra);
 
-// Creating the named event or a thread fails while set.
-void FailEventCreation(bool fail);
+// Creating the named event or a thread fails while set. With after, that
+// many event creations still succeed before the failures begin.
+void FailEventCreation(bool fail, uint32_t after = 0);
 void FailThreadCreation(bool fail);
+
+// While held, threads from createThread exist but do not run their entry
+// until released: a monitor that has not yet acknowledged its start.
+void HoldThreads(bool hold);
+
+// Names of the events open now, one per open handle, in handle order.
+std::vector<std::string> OpenEventNames();
+
+// Calls that named a handle no longer (or never) open: setEvent, wait
+// and closeHandle on an unknown handle, a message sent to no window. A
+// correct library never makes one.
+int InvalidHandleUses();
+
+// Waits with a time limit that ended because the time was up (polls with
+// no time at all are not counted).
+int TimedOutWaits();
+
+// The driver side of a reader at index, taken one request at a time like
+// the library's own: Press sets the status word and wakes the registered
+// event; WithReader looks at (or changes) the reader's state.
+void Press(int index, uint32_t status);
+void WithReader(int index, const std::function<void(vreader::Reader &)> &visit);
 
 // A window whose messages are handled on the thread that calls Pump or
 // PumpFor, as a real window's are on its own thread. A send from that
@@ -73,12 +100,20 @@ class Window {
 };
 
 // A grey surface standing in for a device context: 0x00RRGGBB pixels.
+// Source rows are read as a device-independent bitmap lays them out:
+// each row starts on a 4-byte boundary.
 struct Surface {
     int width = 0;
     int height = 0;
     std::vector<uint32_t> pixels;
     int stretchMode = 0;
     int draws = 0;
+    // The latest draw as it was asked for: header and colour table bytes,
+    // destination and source rectangles (x, y, width, height).
+    std::vector<uint8_t> info;
+    int dest[4] = {0, 0, 0, 0};
+    int source[4] = {0, 0, 0, 0};
+    const void *bits = nullptr;
     uint32_t At(int x, int y) const { return pixels[y * width + x]; }
 };
 // A surface handle usable as a device context.
