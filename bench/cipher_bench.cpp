@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cipher.h"
+#include "acquisition/cipher.h"
 
 namespace {
 

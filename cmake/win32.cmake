@@ -49,5 +49,6 @@ add_dependencies(c_client_lib KX7300V20)
 target_link_libraries(c_client_lib PRIVATE ${CMAKE_BINARY_DIR}/KX7300V20.lib)
 
 add_executable(kit_demo demo/kit_demo.cpp)
+target_include_directories(kit_demo PRIVATE vreader)
 target_link_libraries(kit_demo PRIVATE KX7300V20)
 target_link_options(kit_demo PRIVATE -static -static-libgcc -static-libstdc++)

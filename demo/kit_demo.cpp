@@ -1,14 +1,18 @@
 // kit_demo: the kit's main job as an application meets it. Loads the
 // shipped DLL, lists the readers it finds with their identity, captures a
-// corrected image from the first one and writes it as an 8-bit grey BMP.
+// corrected image from the first one and writes it as 8-bit grey BMP and
+// PNG files.
 //
-//   kit_demo.exe [OUTPUT.bmp]
+//   kit_demo.exe [NAME]      writes NAME.bmp and NAME.png (default capture)
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
+#include <vector>
+
 #include "KX7300V20.h"
+#include "model/image_encode.h"
 
 namespace {
 
@@ -20,41 +24,17 @@ void PrintArea(const char *label, const unsigned char *area) {
     printf("  %-10s \"%s\"\n", label, text);
 }
 
-bool WriteGreyBmp(const char *path, const unsigned char *pixels, int width, int height) {
-    const int stride = (width + 3) & ~3;
-    BITMAPFILEHEADER file = {};
-    BITMAPINFOHEADER info = {};
-    const DWORD paletteSize = 256 * 4;
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof file + sizeof info + paletteSize;
-    file.bfSize = file.bfOffBits + stride * height;
-    info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;  // bottom-up, as most viewers expect
-    info.biPlanes = 1;
-    info.biBitCount = 8;
-    info.biSizeImage = stride * height;
-    info.biClrUsed = 256;
+bool WriteFile(const char *path, const std::vector<uint8_t> &bytes) {
     FILE *f = fopen(path, "wb");
     if (!f) return false;
-    fwrite(&file, sizeof file, 1, f);
-    fwrite(&info, sizeof info, 1, f);
-    for (int i = 0; i < 256; ++i) {
-        unsigned char entry[4] = {(unsigned char)i, (unsigned char)i, (unsigned char)i, 0};
-        fwrite(entry, 4, 1, f);
-    }
-    unsigned char pad[4] = {};
-    for (int y = height - 1; y >= 0; --y) {
-        fwrite(pixels + y * width, 1, width, f);
-        fwrite(pad, 1, stride - width, f);
-    }
-    return fclose(f) == 0;
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return fclose(f) == 0 && ok;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    const char *output = argc > 1 ? argv[1] : "capture.bmp";
+    const char *name = argc > 1 ? argv[1] : "capture";
     unsigned short version = 0;
     NFP_GetVersion(&version);
     printf("KX7300V20 interface version %u.%u\n", version >> 8, version & 0xFF);
@@ -90,10 +70,15 @@ int main(int argc, char **argv) {
     }
     printf("captured a corrected %dx%d image from reader %d in %.1f ms\n",
            NFP_CORRECTED_WIDTH, NFP_CORRECTED_HEIGHT, first, ms);
-    if (!WriteGreyBmp(output, corrected, NFP_CORRECTED_WIDTH, NFP_CORRECTED_HEIGHT)) {
-        printf("cannot write %s\n", output);
+    char bmp[MAX_PATH], png[MAX_PATH];
+    snprintf(bmp, sizeof bmp, "%s.bmp", name);
+    snprintf(png, sizeof png, "%s.png", name);
+    const int w = NFP_CORRECTED_WIDTH, h = NFP_CORRECTED_HEIGHT;
+    if (!WriteFile(bmp, vreader::EncodeBmp(corrected, w, h)) ||
+        !WriteFile(png, vreader::EncodePng(corrected, w, h))) {
+        printf("cannot write %s and %s\n", bmp, png);
         return 1;
     }
-    printf("wrote %s\n", output);
+    printf("wrote %s and %s\n", bmp, png);
     return 0;
 }

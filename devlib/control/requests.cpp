@@ -50,6 +50,7 @@ int SendRangeRead(Handle device, uint32_t code, int failureCode,
                   uint16_t address, uint16_t auxiliary, uint16_t length,
                   uint8_t *destination, uint16_t *returnedLength) {
     if (device == NoDevice()) return NFP_ERR_NO_DEVICE;
+    if (length > kReplyBufferSize) return failureCode;  // callers refuse these first
     uint8_t header[kRangeHeaderSize];
     PutHeader(header, address, auxiliary, length);
     uint8_t reply[kReplyBufferSize];
@@ -61,7 +62,7 @@ int SendRangeRead(Handle device, uint32_t code, int failureCode,
     // otherwise must not make us copy past either buffer.
     if (returned > length) returned = length;
     if (returnedLength) *returnedLength = static_cast<uint16_t>(returned);
-    memcpy(destination, reply, returned);
+    if (returned) memcpy(destination, reply, returned);
     return NFP_OK;
 }
 
@@ -69,9 +70,10 @@ int SendRangeWrite(Handle device, uint32_t code, int failureCode,
                    uint16_t address, uint16_t auxiliary, uint16_t length,
                    const uint8_t *source) {
     if (device == NoDevice()) return NFP_ERR_NO_DEVICE;
+    if (length > kWriteRecordData) return failureCode;  // callers refuse these first
     uint8_t record[kRangeHeaderSize + kWriteRecordData];
     PutHeader(record, address, auxiliary, length);
-    memcpy(record + kRangeHeaderSize, source, length);
+    if (length) memcpy(record + kRangeHeaderSize, source, length);
     uint32_t returned = 0;
     return System().control(device, code, record, kRangeHeaderSize + length,
                             nullptr, 0, &returned)

@@ -37,6 +37,7 @@ struct Object {
     Kind kind;
     int index = -1;                       // Device
     std::shared_ptr<EventCore> event;     // Event
+    std::string name;                     // Event
     std::shared_ptr<ThreadCore> thread;   // Thread
     host::Surface *surface = nullptr;     // Surface
 };
@@ -58,8 +59,15 @@ struct World {
     bool allocationAlways = false;
     int liveBlocks = 0;
     size_t lastAllocation = 0;
+    std::map<void *, size_t> blockSizes;
+    int dirtyReleases = 0;
     bool failEvents = false;
+    uint32_t eventsBeforeFailure = 0;
     bool failThreads = false;
+    bool holdThreads = false;
+    std::condition_variable holdChanged;
+    int invalidUses = 0;
+    int timedOutWaits = 0;
     int runningThreads = 0;
     uint32_t inflateReplies = 0;
 };
@@ -121,7 +129,9 @@ Handle OpenDevice(const char *path) {
 
 bool CloseOne(Handle handle) {
     std::lock_guard<std::mutex> lock(TheWorld().mutex);
-    return TheWorld().handles.erase(reinterpret_cast<uintptr_t>(handle)) == 1;
+    if (TheWorld().handles.erase(reinterpret_cast<uintptr_t>(handle)) == 1) return true;
+    ++TheWorld().invalidUses;
+    return false;
 }
 
 bool DeviceOf(Handle device, Attached *attached) {
@@ -148,7 +158,7 @@ bool Control(Handle device, uint32_t code, const void *input, uint32_t inputSize
         std::lock_guard<std::mutex> lock(*a.lock);
         ok = a.reader->Control(code, in.data(), inputSize, out.data(), outputSize, returned);
     }
-    if (ok && output) memcpy(output, out.data(), *returned < outputSize ? *returned : outputSize);
+    if (ok && output && outputSize) memcpy(output, out.data(), *returned < outputSize ? *returned : outputSize);
     if (ok) {
         std::lock_guard<std::mutex> lock(TheWorld().mutex);
         *returned += TheWorld().inflateReplies;
@@ -191,21 +201,36 @@ void *Allocate(size_t size) {
     if (block) {
         memset(block, 0xA5, size);
         ++w.liveBlocks;
+        w.blockSizes[block] = size;
     }
     return block;
 }
 
 void Release(void *block) {
     if (!block) return;
-    std::lock_guard<std::mutex> lock(TheWorld().mutex);
-    --TheWorld().liveBlocks;
+    World &w = TheWorld();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    --w.liveBlocks;
+    auto it = w.blockSizes.find(block);
+    if (it != w.blockSizes.end()) {
+        const uint8_t *bytes = static_cast<const uint8_t *>(block);
+        for (size_t i = 0; i < it->second; ++i)
+            if (bytes[i]) {
+                ++w.dirtyReleases;
+                break;
+            }
+        w.blockSizes.erase(it);
+    }
     free(block);
 }
 
 Handle CreateNamedEvent(const char *name) {
     World &w = TheWorld();
     std::lock_guard<std::mutex> lock(w.mutex);
-    if (w.failEvents) return nullptr;
+    if (w.failEvents) {
+        if (w.eventsBeforeFailure == 0) return nullptr;
+        --w.eventsBeforeFailure;
+    }
     std::shared_ptr<EventCore> core;
     if (name) core = w.names[name].lock();
     if (!core) {
@@ -214,12 +239,14 @@ Handle CreateNamedEvent(const char *name) {
     }
     Object o(Kind::Event);
     o.event = core;
+    if (name) o.name = name;
     return NewHandle(o);
 }
 
 std::shared_ptr<EventCore> EventOf(Handle handle) {
     std::lock_guard<std::mutex> lock(TheWorld().mutex);
     Object *o = Find(handle);
+    if (!o) ++TheWorld().invalidUses;
     return o && o->kind == Kind::Event ? o->event : nullptr;
 }
 
@@ -233,10 +260,19 @@ bool Wait(Handle object, uint32_t timeoutMs) {
     {
         std::lock_guard<std::mutex> lock(TheWorld().mutex);
         Object *o = Find(object);
-        if (!o) return false;
+        if (!o) {
+            ++TheWorld().invalidUses;
+            return false;
+        }
         event = o->event;
         thread = o->thread;
     }
+    auto timedOut = [timeoutMs] {
+        if (timeoutMs == 0) return false;  // a poll, not a wait
+        std::lock_guard<std::mutex> lock(TheWorld().mutex);
+        ++TheWorld().timedOutWaits;
+        return false;
+    };
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     if (event) {
         std::unique_lock<std::mutex> lock(event->mutex);
@@ -244,7 +280,7 @@ bool Wait(Handle object, uint32_t timeoutMs) {
         if (timeoutMs == kWaitForever)
             event->changed.wait(lock, ready);
         else if (!event->changed.wait_until(lock, deadline, ready))
-            return false;
+            return timedOut();
         event->signalled = false;  // auto-reset: one waiter per signal
         return true;
     }
@@ -255,7 +291,7 @@ bool Wait(Handle object, uint32_t timeoutMs) {
             thread->ended.wait(lock, ready);
             return true;
         }
-        return thread->ended.wait_until(lock, deadline, ready);
+        return thread->ended.wait_until(lock, deadline, ready) || timedOut();
     }
     return false;
 }
@@ -269,6 +305,11 @@ Handle StartThread(ThreadEntry entry, void *argument) {
         ++w.runningThreads;
     }
     std::thread([entry, argument, core] {
+        {
+            World &world = TheWorld();
+            std::unique_lock<std::mutex> lock(world.mutex);
+            world.holdChanged.wait(lock, [&] { return !world.holdThreads; });
+        }
         entry(argument);
         {
             std::lock_guard<std::mutex> lock(TheWorld().mutex);
@@ -334,7 +375,10 @@ struct Window::State {
 
 Window::Window(Handler handler) : state_(new State) { state_->handler = std::move(handler); }
 Window::~Window() { delete state_; }
-void Window::Adopt() { state_->owner = std::this_thread::get_id(); }
+void Window::Adopt() {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->owner = std::this_thread::get_id();
+}
 
 bool Window::PumpUntil(const std::function<bool()> &predicate, int milliseconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
@@ -364,14 +408,20 @@ void Window::PumpFor(int milliseconds) { PumpUntil(nullptr, milliseconds); }
 namespace {
 
 void Send(void *window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (!window) {
+        std::lock_guard<std::mutex> lock(TheWorld().mutex);
+        ++TheWorld().invalidUses;
+        return;
+    }
     auto *w = static_cast<Window *>(window);
     Window::State *st = w->state_;
+    std::unique_lock<std::mutex> lock(st->mutex);
     if (std::this_thread::get_id() == st->owner) {
+        lock.unlock();
         st->handler(message, wParam, lParam);
         return;
     }
     Sent sent{message, wParam, lParam};
-    std::unique_lock<std::mutex> lock(st->mutex);
     st->queue.push_back(&sent);
     st->changed.notify_all();
     st->changed.wait(lock, [&] { return sent.done; });
@@ -391,14 +441,25 @@ void StretchBits(void *dc, int xDest, int yDest, int destWidth, int destHeight,
     }
     const uint8_t *header = static_cast<const uint8_t *>(info);
     int32_t width, height;
+    uint16_t bitCount;
     memcpy(&width, header + 4, 4);
     memcpy(&height, header + 8, 4);
+    memcpy(&bitCount, header + 14, 2);
     const uint8_t *colours = header + 40;
     const uint8_t *pixels = static_cast<const uint8_t *>(bits);
     bool topDown = height < 0;
     int rows = topDown ? -height : height;
     ++surface->draws;
+    surface->info.assign(header, header + 40 + 256 * 4);
+    int dest[4] = {xDest, yDest, destWidth, destHeight};
+    int source[4] = {xSrc, ySrc, srcWidth, srcHeight};
+    memcpy(surface->dest, dest, sizeof dest);
+    memcpy(surface->source, source, sizeof source);
+    surface->bits = bits;
+    if (bitCount != 8 || width <= 0) return;
     if (destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 || srcHeight <= 0) return;
+    // Every row of a device-independent bitmap starts on a 4-byte boundary.
+    const size_t stride = (static_cast<size_t>(width) + 3) & ~static_cast<size_t>(3);
     for (int dy = 0; dy < destHeight; ++dy) {
         int y = yDest + dy;
         if (y < 0 || y >= surface->height) continue;
@@ -410,7 +471,7 @@ void StretchBits(void *dc, int xDest, int yDest, int destWidth, int destHeight,
             if (x < 0 || x >= surface->width) continue;
             int sx = xSrc + static_cast<int>(static_cast<int64_t>(dx) * srcWidth / destWidth);
             if (sx < 0 || sx >= width) continue;
-            const uint8_t *c = colours + 4 * pixels[row * width + sx];
+            const uint8_t *c = colours + 4 * pixels[static_cast<size_t>(row) * stride + sx];
             surface->pixels[y * surface->width + x] = (c[2] << 16) | (c[1] << 8) | c[0];
         }
     }
@@ -446,7 +507,10 @@ void Reset() {
     w.allocationCountdown = 0;
     w.allocationAlways = false;
     w.failEvents = false;
+    w.eventsBeforeFailure = 0;
     w.failThreads = false;
+    w.holdThreads = false;
+    w.holdChanged.notify_all();
     w.inflateReplies = 0;
 }
 
@@ -464,6 +528,16 @@ void FailAllocation(uint32_t nth, bool always) {
 int LiveBlocks() {
     std::lock_guard<std::mutex> lock(TheWorld().mutex);
     return TheWorld().liveBlocks;
+}
+
+int DirtyReleases() {
+    std::lock_guard<std::mutex> lock(TheWorld().mutex);
+    return TheWorld().dirtyReleases;
+}
+
+void ClearDirtyReleases() {
+    std::lock_guard<std::mutex> lock(TheWorld().mutex);
+    TheWorld().dirtyReleases = 0;
 }
 
 size_t LastAllocationSize() {
@@ -489,9 +563,59 @@ int RunningThreads() {
     return TheWorld().runningThreads;
 }
 
-void FailEventCreation(bool fail) {
+void FailEventCreation(bool fail, uint32_t after) {
     std::lock_guard<std::mutex> lock(TheWorld().mutex);
     TheWorld().failEvents = fail;
+    TheWorld().eventsBeforeFailure = fail ? after : 0;
+}
+
+void HoldThreads(bool hold) {
+    World &w = TheWorld();
+    std::lock_guard<std::mutex> lock(w.mutex);
+    w.holdThreads = hold;
+    w.holdChanged.notify_all();
+}
+
+std::vector<std::string> OpenEventNames() {
+    std::lock_guard<std::mutex> lock(TheWorld().mutex);
+    std::vector<std::string> names;
+    for (auto &h : TheWorld().handles)
+        if (h.second.kind == Kind::Event) names.push_back(h.second.name);
+    return names;
+}
+
+int InvalidHandleUses() {
+    std::lock_guard<std::mutex> lock(TheWorld().mutex);
+    return TheWorld().invalidUses;
+}
+
+int TimedOutWaits() {
+    std::lock_guard<std::mutex> lock(TheWorld().mutex);
+    return TheWorld().timedOutWaits;
+}
+
+namespace {
+bool Lookup(int index, Attached *attached) {
+    std::lock_guard<std::mutex> lock(TheWorld().mutex);
+    auto it = TheWorld().readers.find(index);
+    if (it == TheWorld().readers.end()) return false;
+    *attached = it->second;
+    return true;
+}
+}  // namespace
+
+void Press(int index, uint32_t status) {
+    Attached a;
+    if (!Lookup(index, &a)) return;
+    std::lock_guard<std::mutex> lock(*a.lock);
+    a.reader->Press(status);
+}
+
+void WithReader(int index, const std::function<void(vreader::Reader &)> &visit) {
+    Attached a;
+    if (!Lookup(index, &a)) return;
+    std::lock_guard<std::mutex> lock(*a.lock);
+    visit(*a.reader);
 }
 
 void FailThreadCreation(bool fail) {

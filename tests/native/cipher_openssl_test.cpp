@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "cipher.h"
+#include "acquisition/cipher.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // cipher_test.cpp - DES known answers (FIPS 46-3 examples, FIPS 81 modes)
 // and the cipher context's streaming, fill, refusal and key rules.
-#include "cipher.h"
+#include "acquisition/cipher.h"
 
 #include <gtest/gtest.h>
 #include <stddef.h>

@@ -97,7 +97,7 @@ TEST(VirtualReader, RefusesShortBuffersAndUnknownCodes) {
     Description d;
     vreader::DefaultDescription(&d);
     reader->Init(d);
-    uint8_t in[8] = {0xBE, 0x1E, 0, 0, 32, 0, 0, 0};
+    uint8_t in[64] = {0xBE, 0x1E, 0, 0, 32, 0};
     uint8_t out[64];
     uint32_t returned = 123;
     struct Case {
@@ -107,7 +107,7 @@ TEST(VirtualReader, RefusesShortBuffersAndUnknownCodes) {
         {kx::REQ_MEMORY_READ, 5, 64},    // header cut short
         {kx::REQ_MEMORY_READ, 6, 31},    // output smaller than the length asked
         {kx::REQ_MEMORY_WRITE, 8, 0},    // fewer data bytes than the header says
-        {kx::REQ_SCARD_WRITE, 37, 0},
+        {kx::REQ_SCARD_WRITE, 37, 0},    // header says 32 data bytes, 31 come
         {kx::REQ_WRITE_REGISTER, 1, 0},
         {kx::REQ_BUTTON_READ, 0, 3},
         {kx::REQ_BUTTON_EVENT, 3, 0},

@@ -95,7 +95,9 @@ TEST_F(ProtectedCapture, DecryptsToTheCorrectedFrameOnEveryPath) {
         EXPECT_EQ(std::vector<std::string>(script.begin(), script.begin() + 1 + preamble.size()),
                   acq::Join({acq::kIdentityRead, preamble}));
         EXPECT_EQ(script.back(), "close");
-        if (!c.stream) EXPECT_EQ(script[script.size() - 2], "read*62");
+        if (!c.stream) {
+            EXPECT_EQ(script[script.size() - 2], "read*62");
+        }
         EXPECT_EQ(kx::host::LiveBlocks(), 0);
     }
 }

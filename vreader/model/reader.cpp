@@ -91,8 +91,8 @@ const LogEntry &Reader::LogAt(uint32_t i) const {
     return log_[(first + i) % kLogCapacity];
 }
 
-void Reader::Log(uint32_t code, const uint8_t *input, uint32_t inputSize,
-                 uint32_t outputSize, bool ok, uint32_t returned) {
+LogEntry &Reader::Log(uint32_t code, const uint8_t *input, uint32_t inputSize,
+                      uint32_t outputSize, bool ok, uint32_t returned) {
     LogEntry &e = log_[logCount_ % kLogCapacity];
     ++logCount_;
     e.code = code;
@@ -103,15 +103,20 @@ void Reader::Log(uint32_t code, const uint8_t *input, uint32_t inputSize,
     e.outputSize = outputSize;
     e.returned = returned;
     e.ok = ok ? 1 : 0;
+    return e;
 }
 
 bool Reader::Control(uint32_t code, const uint8_t *input, uint32_t inputSize,
                      uint8_t *output, uint32_t outputSize, uint32_t *returned) {
     *returned = 0;
+    // Buffered I/O gives a driver one buffer for input and output: keep the
+    // input in the log before the answer overwrites it.
+    LogEntry &entry = Log(code, input, inputSize, outputSize, false, 0);
     bool ok = !Injected(code) &&
               Answer(code, input, inputSize, output, outputSize, returned);
     if (!ok) *returned = 0;
-    Log(code, input, inputSize, outputSize, ok, *returned);
+    entry.ok = ok ? 1 : 0;
+    entry.returned = *returned;
     return ok;
 }
 
@@ -121,8 +126,11 @@ bool Reader::Answer(uint32_t code, const uint8_t *in, uint32_t inSize,
         case REQ_WRITE_REGISTER:
             if (inSize < 2) return false;
             registers_[in[0]] = in[1];
+            NoteRegister(in[0]);
             return true;
         case REQ_CAPTURE_OPEN:
+            OpenCapture();
+            return true;
         case REQ_CAPTURE_ARM:
             return true;
         case REQ_TRANSFER_START:
@@ -144,10 +152,13 @@ bool Reader::Answer(uint32_t code, const uint8_t *in, uint32_t inSize,
             if (code == REQ_MEMORY_READ || code == REQ_MEMORY_WRITE) {
                 if (static_cast<uint32_t>(address) + length > kMemorySize)
                     return false;
-                if (write)
+                if (length == 0) {
+                    // an empty range touches nothing; out may be null
+                } else if (write) {
                     memcpy(memory_ + address, in + kRangeHeaderSize, length);
-                else
+                } else {
                     memcpy(out, memory_ + address, length);
+                }
             } else {
                 // The card store wraps at its 16-bit address space.
                 scardAddress_ = address;
@@ -180,8 +191,11 @@ bool Reader::Answer(uint32_t code, const uint8_t *in, uint32_t inSize,
             buttonRegistered_ = true;
             return true;
         case REQ_BUTTON_STOP:
-            // The library relies on this waking its monitor.
+            // The library relies on this waking its monitor. The monitor then
+            // leaves, so the registration ends: a later press must not leave
+            // the event signalled for the next monitor to find.
             if (buttonRegistered_ && signal_) signal_(signalContext_, buttonEvent_);
+            buttonRegistered_ = false;
             return true;
         case REQ_LED_ON:
             led_ = true;

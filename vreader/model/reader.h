@@ -64,6 +64,23 @@ struct LogEntry {
 // The driver side's way to wake a registered button event.
 using SignalFunction = void (*)(void *context, uint32_t eventValue);
 
+// What a reader is sending in its current transfer (image_stream.cpp).
+constexpr uint32_t kStreamMaxLines = 302 + 64;  // a frame's lines, repeats included
+constexpr uint32_t kStreamChunk = 1024;         // one line with its marker and junk
+struct ImageStreamState {
+    bool bandRequested;       // register 16 or 17 written since CaptureOpen
+    bool block;               // the 62-piece block layout (models 4, 5)
+    int32_t firstRow;         // image row of the transfer's first line
+    int32_t lastLine;         // model 3: last line number of a frame
+    uint32_t random;          // generator of the stream variations
+    uint16_t order[kStreamMaxLines];  // model 3: lines of the frame in sending order
+    uint32_t orderCount;
+    uint32_t orderNext;
+    uint8_t chunk[kStreamChunk];      // model 3: bytes of the line being sent
+    uint32_t chunkSize;
+    uint32_t chunkSent;
+};
+
 class Reader {
   public:
     void Init(const Description &description);
@@ -102,6 +119,7 @@ class Reader {
     uint16_t ScardAuxiliary() const { return scardAuxiliary_; }
     bool ButtonRegistered() const { return buttonRegistered_; }
     uint32_t ButtonEvent() const { return buttonEvent_; }
+    uint32_t ButtonStatus() const { return buttonStatus_; }
     const Description &Settings() const { return description_; }
 
     // Image the reader shows, 400 x 302 grey bytes as a person sees them.
@@ -118,10 +136,13 @@ class Reader {
     bool Answer(uint32_t code, const uint8_t *input, uint32_t inputSize,
                 uint8_t *output, uint32_t outputSize, uint32_t *returned);
     bool Injected(uint32_t code);
-    void Log(uint32_t code, const uint8_t *input, uint32_t inputSize,
-             uint32_t outputSize, bool ok, uint32_t returned);
+    LogEntry &Log(uint32_t code, const uint8_t *input, uint32_t inputSize,
+                  uint32_t outputSize, bool ok, uint32_t returned);
     void StartTransfer();
     uint32_t Produce(uint8_t *buffer, uint32_t size);
+    void OpenCapture();
+    void NoteRegister(uint8_t number);
+    void RenderLine();
 
     Description description_;
     uint8_t memory_[kMemorySize];
@@ -142,6 +163,7 @@ class Reader {
     void *signalContext_;
     const uint8_t *replay_;
     uint32_t replaySize_;
+    ImageStreamState stream_;
 };
 
 // Name of a request for logs and the vreader tool ("REQ_MEMORY_READ",
