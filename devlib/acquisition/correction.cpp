@@ -57,20 +57,18 @@ inline int OutputRow(int j, CorrectionForm form) {
                : static_cast<int>(static_cast<double>(j) * kRowSpread);
 }
 
-// The stated arithmetic of the horizontal stage.
+// The stated arithmetic of the horizontal stage: the row factor of raw
+// row k, and where column i lands with it (before truncation).
 struct Arithmetic {
-    explicit Arithmetic(CorrectionForm form) {
-        const bool model5 = form == CorrectionForm::kModel5;
-        const float slope = model5 ? kSlopeModel5 : kSlopeStandard;
-        const double base = model5 ? kBaseModel5 : kBaseStandard;
-        for (int k = 0; k < kRawRows; ++k)
-            s[k] = static_cast<double>(kRawRows - 1 - k) * slope * kSlopeScale + base;
+    explicit Arithmetic(CorrectionForm form)
+        : slope(form == CorrectionForm::kModel5 ? kSlopeModel5 : kSlopeStandard),
+          base(form == CorrectionForm::kModel5 ? kBaseModel5 : kBaseStandard) {}
+    double S(int k) const { return static_cast<double>(kRawRows - 1 - k) * slope * kSlopeScale + base; }
+    static double F(double s, int i) {
+        return (static_cast<double>(i - 200) * s + kColumnCentre) * kColumnScale + kColumnOffset;
     }
-    double F(int k, int i) const {
-        return (static_cast<double>(i - 200) * s[k] + kColumnCentre) * kColumnScale + kColumnOffset;
-    }
-    int X(int k, int i) const { return Clamp(static_cast<int>(F(k, i))); }
-    double s[kRawRows];
+    float slope;
+    double base;
 };
 
 inline double BowOf(int i, int h) {
@@ -162,110 +160,132 @@ struct Bow {
 };
 
 // Where every position of the current row takes its pixel from, and (for
-// the shuffle) the controls of each block of 16 positions: lane j of block
-// q takes byte low[q][j] of the window at base[q], or byte high[q][j] of
-// the window 16 further on (bit 7 set: neither). A block's sources span
-// at most 30 columns (two per position at the most), so two windows hold
-// them.
+// the shuffle) one control byte per position: lane j of block q takes
+// byte o of the 32 bytes at base[q], held as o + 0x70, so that bit 7 says
+// "not in the first 16" and bit 7 of the byte XOR 0x80 "not in the last
+// 16", which is how the shuffle reads them. A block's sources span at most
+// 30 columns (two per position at the most), so one window holds them; a
+// move rewrites only its lane, and the window moves only when a source
+// leaves it, to the far side so that it lasts.
+//
+// Position p takes column B(p + 1) - 1, B(p) being the first column that
+// lands at p or beyond. A column moving up from v becomes the first at
+// v + 1, so v takes the column before: its source falls by one. A column
+// moving down to v - 1 makes the next column the first at v, so v - 1
+// takes the column after: its source rises by one. Two columns never
+// cross one threshold in the same row (their f differ by 0.7 or more, f
+// changes by 0.05 a row at most), so each move changes one position by
+// one, and the moves are kept as two bit sets of positions a row.
 class Landings {
   public:
-    Landings(CorrectionForm form, bool shuffle) : shuffle_(shuffle) {
-        const Arithmetic a(form);
-        double top[kRawWidth], perRow[kRawWidth], rowsPerUnit[kRawWidth];
-        int16_t last[kRawWidth];
+    explicit Landings(CorrectionForm form) : arithmetic_(form) {
+        const double sTop = arithmetic_.S(0), sBottom = arithmetic_.S(kRawRows - 1);
+        double top[kRawWidth], bottom[kRawWidth];
+        int16_t first[kRawWidth], last[kRawWidth];
         for (int i = 0; i < kRawWidth; ++i) {
-            top[i] = a.F(0, i);
-            const double bottom = a.F(kRawRows - 1, i);
-            perRow[i] = (bottom - top[i]) / (kRawRows - 1);
-            rowsPerUnit[i] = (kRawRows - 1) / (bottom - top[i]);
-            x_[i] = static_cast<int16_t>(Clamp(static_cast<int>(top[i])));
-            last[i] = static_cast<int16_t>(Clamp(static_cast<int>(bottom)));
-            step_[i] = static_cast<int8_t>(last[i] > x_[i] ? 1 : -1);
+            top[i] = Arithmetic::F(sTop, i);
+            bottom[i] = Arithmetic::F(sBottom, i);
+            first[i] = static_cast<int16_t>(Clamp(static_cast<int>(top[i])));
+            last[i] = static_cast<int16_t>(Clamp(static_cast<int>(bottom[i])));
         }
         int boundary = 0;  // B(p) for the next p, walking the top row
         for (int i = 0; i < kRawWidth; ++i)
-            for (; boundary <= x_[i] && boundary <= kW; ++boundary)
+            for (; boundary <= first[i] && boundary <= kW; ++boundary)
                 if (boundary > 0) source_[boundary - 1] = static_cast<int16_t>(i - 1);
         for (; boundary <= kW; ++boundary)
             if (boundary > 0) source_[boundary - 1] = kRawWidth - 1;
         for (int p = kW; p < 16 * kBlocks; ++p) source_[p] = -1;
-        memset(moving_, 0, sizeof moving_);
+        memset(moves_, 0, sizeof moves_);
         for (int i = 0; i < kRawWidth; ++i)
-            if (x_[i] != last[i]) Moves(a, i, top[i], perRow[i], rowsPerUnit[i], x_[i], last[i]);
-        if (shuffle_)
-            for (int q = 0; q < kBlocks; ++q) Rebuild(q);
+            if (first[i] != last[i]) Moves(i, top[i], bottom[i], first[i], last[i]);
+        for (int q = 0; q < kBlocks; ++q) Rebase(q, 0);
+        Ends(0);
     }
 
-    // Applies the moves of row k (k > 0). A column moving up from v becomes
-    // the first at v + 1, so v takes the column before it; moving down
-    // from v, the next column becomes the first at v, which v - 1 now
-    // takes. Two columns never cross one threshold in the same row (their
-    // f differ by 0.7 or more, f changes by 0.05 a row at most), so the
-    // moves of a row are independent. The ends that no column reaches
-    // are filled from the row above and need no source.
+    // Applies the moves of row k (k > 0).
     void Advance(int k) {
-        uint32_t dirty = 0;
+        uint32_t below = 0, above = 0;  // blocks whose window a source left
         for (int w = 0; w < kWords; ++w) {
-            for (uint64_t bits = moving_[k][w]; bits; bits &= bits - 1) {
-                const int i = 64 * w + __builtin_ctzll(bits);
-                const int was = x_[i], up = step_[i] > 0;
-                x_[i] = static_cast<int16_t>(was + step_[i]);
-                const int p = was - 1 + up;
-                if (static_cast<unsigned>(p) < static_cast<unsigned>(kW)) {
-                    source_[p] = static_cast<int16_t>(i - up);
-                    dirty |= 1u << (p >> 4);
-                }
+            for (uint64_t bits = moves_[k][kFall][w]; bits; bits &= bits - 1) {
+                const int p = 64 * w + __builtin_ctzll(bits);
+                const int offset = --source_[p] - base[p >> 4];
+                if (offset < 0)
+                    below |= 1u << (p >> 4);
+                else
+                    control[p] = static_cast<uint8_t>(offset + 0x70);
+            }
+            for (uint64_t bits = moves_[k][kRise][w]; bits; bits &= bits - 1) {
+                const int p = 64 * w + __builtin_ctzll(bits);
+                const int offset = ++source_[p] - base[p >> 4];
+                if (offset > 31)
+                    above |= 1u << (p >> 4);
+                else
+                    control[p] = static_cast<uint8_t>(offset + 0x70);
             }
         }
-        if (shuffle_)
-            for (; dirty; dirty &= dirty - 1) Rebuild(__builtin_ctz(dirty));
+        for (; below; below &= below - 1) Rebase(__builtin_ctz(below), -1);
+        for (; above; above &= above - 1) Rebase(__builtin_ctz(above), 1);
+        Ends(k);
     }
 
     // Positions [First(), Last()] are reached; the others keep the row
     // buffer's value. Columns land at most one apart, so only the ends can
-    // be unreached.
-    int First() const { return x_[0] < 0 ? 0 : x_[0]; }
-    int Last() const { return x_[kRawWidth - 1] > kW - 1 ? kW - 1 : x_[kRawWidth - 1]; }
+    // be unreached: before where column 0 lands, after where 399 does.
+    int First() const { return first_; }
+    int Last() const { return last_; }
     int Source(int p) const { return source_[p]; }
 
-    alignas(16) uint8_t low[kBlocks][16];
-    alignas(16) uint8_t high[kBlocks][16];
+    alignas(16) uint8_t control[16 * kBlocks];
     int base[kBlocks];
 
   private:
+    enum { kFall, kRise };
+
+    void Ends(int k) {
+        const double s = arithmetic_.S(k);
+        const int x0 = Clamp(static_cast<int>(Arithmetic::F(s, 0)));
+        const int x399 = Clamp(static_cast<int>(Arithmetic::F(s, kRawWidth - 1)));
+        first_ = x0 < 0 ? 0 : x0;
+        last_ = x399 > kW - 1 ? kW - 1 : x399;
+    }
+
     // Marks the rows of column i's moves from `from` to `last`. Reaching
     // `to` is f >= to moving up and f < to + 1 moving down; at the left
-    // edge f > -1 and f <= -1, for trunc rounds toward zero. The row is the
-    // first at or past the predicted crossing, taken when the prediction
-    // in it and in the row before lies clearly on either side; else the
-    // exact arithmetic finds it.
-    void Moves(const Arithmetic &a, int i, double top, double perRow, double rowsPerUnit, int from,
-               int last) {
+    // edge f > -1 and f <= -1, for trunc rounds toward zero. f is affine
+    // in the row up to a rounding of about 1e-12, so the row is the first
+    // past the crossing of the line through the top and bottom values,
+    // taken when that crossing lies clearly (1e-7 in f) between two rows;
+    // else the exact arithmetic finds it.
+    void Moves(int i, double top, double bottom, int from, int last) {
         const bool up = last > from;
-        const double sign = up ? 1 : -1;
-        const uint64_t bit = 1ull << (i & 63);
-        const int word = i >> 6;
+        const int step = up ? 1 : -1, count = up ? last - from : from - last;
+        const double rowsPerUnit = (kRawRows - 1) / (bottom - top);
+        const double margin = kMargin * fabs(rowsPerUnit);
+        // The n-th move reaches to = from + (n + 1) step, over the
+        // threshold th0 + n step, and changes position p0 + n step.
+        const int th0 = up ? from + 1 : from, p0 = up ? from : from - 1;
+        uint64_t *set = moves_[0][up ? kFall : kRise];
         int after = 0;
-        for (int to = from + (up ? 1 : -1);; to += up ? 1 : -1) {
-            double theta = up ? to : to + 1;
-            if (theta == 0) theta = -1;
-            const double at = (theta - top) * rowsPerUnit;
-            int t = static_cast<int>(at);
-            t += t < at;
-            const bool clear = t > after && t < kRawRows &&
-                               sign * (top + t * perRow - theta) > kMargin &&
-                               sign * (theta - (top + (t - 1) * perRow)) > kMargin;
-            if (!clear) t = ExactRow(a, i, after, t, up, to);
-            moving_[t][word] |= bit;
+        for (int n = 0; n < count; ++n) {
+            const int th = th0 + n * step, p = p0 + n * step;
+            const double at = ((th == 0 ? -1.0 : th) - top) * rowsPerUnit;
+            int t = static_cast<int>(at) + 1;  // at > 0
+            const double early = t - at;       // how far the row lies past the crossing
+            if (!(early > margin && early < 1 - margin && t > after && t < kRawRows))
+                t = ExactRow(i, after, t, up, up ? th : th - 1);
+            if (static_cast<unsigned>(p) < static_cast<unsigned>(kW))
+                set[t * 2 * kWords + (p >> 6)] |= 1ull << (p & 63);
             after = t;
-            if (to == last) return;
         }
     }
 
     // The first row after `after` where column i has reached `to`, by the
     // exact arithmetic, searched from near the guess (it is monotone).
-    static int ExactRow(const Arithmetic &a, int i, int after, int guess, bool up, int to) {
-        auto reached = [&](int k) { return up ? a.X(k, i) >= to : a.X(k, i) <= to; };
+    int ExactRow(int i, int after, int guess, bool up, int to) const {
+        auto reached = [&](int k) {
+            const int x = Clamp(static_cast<int>(Arithmetic::F(arithmetic_.S(k), i)));
+            return up ? x >= to : x <= to;
+        };
         int k = guess - 3;
         if (k < after + 1) k = after + 1;
         if (k > kRawRows - 1) k = kRawRows - 1;
@@ -274,42 +294,33 @@ class Landings {
         return k;
     }
 
-    // The controls of block q from its 16 sources: the window starts at
-    // the first source there is (sources rise along a row; only unreached
-    // positions at the left end have none), at most 368 so that both
-    // windows stay in the row.
-    void Rebuild(int q) {
-        const __m128i *at = reinterpret_cast<const __m128i *>(source_ + 16 * q);
-        const __m128i s0 = _mm_load_si128(at), s1 = _mm_load_si128(at + 1);
-        const __m128i none = _mm_set1_epi16(0x7FFF);
-        const __m128i neg0 = _mm_cmplt_epi16(s0, _mm_setzero_si128());
-        const __m128i neg1 = _mm_cmplt_epi16(s1, _mm_setzero_si128());
-        __m128i m = _mm_min_epi16(_mm_or_si128(_mm_andnot_si128(neg0, s0), _mm_and_si128(neg0, none)),
-                                  _mm_or_si128(_mm_andnot_si128(neg1, s1), _mm_and_si128(neg1, none)));
-        m = _mm_min_epi16(m, _mm_shuffle_epi32(m, 0x4E));
-        m = _mm_min_epi16(m, _mm_shuffle_epi32(m, 0xB1));
-        m = _mm_min_epi16(m, _mm_shufflelo_epi16(m, 0xB1));
-        int b = static_cast<int16_t>(_mm_cvtsi128_si32(m));
-        if (b == 0x7FFF) b = 0;
+    // Places the window of block q over its sources: as far below them as
+    // it goes when they fall (side < 0), above when they rise (side > 0),
+    // centred at the start; at most 368 so that the window stays in the
+    // row. Positions without a source (unreached left end, past 280) read
+    // anything: their bytes are replaced or not stored.
+    void Rebase(int q, int side) {
+        const int16_t *s = source_ + 16 * q;
+        int low = kRawWidth, high = -1;
+        for (int j = 0; j < 16; ++j)
+            if (s[j] >= 0) {
+                if (s[j] < low) low = s[j];
+                if (s[j] > high) high = s[j];
+            }
+        int b = 0;
+        if (high >= 0) b = side < 0 ? high - 31 : side > 0 ? low : low - (31 - (high - low)) / 2;
+        if (b < 0) b = 0;
         if (b > kRawWidth - 32) b = kRawWidth - 32;
         base[q] = b;
-        // Offsets from the window: 0..31, or negative where there is no source.
-        const __m128i bb = _mm_set1_epi16(static_cast<int16_t>(b));
-        const __m128i o0 = _mm_or_si128(_mm_sub_epi16(s0, bb), neg0);
-        const __m128i o1 = _mm_or_si128(_mm_sub_epi16(s1, bb), neg1);
-        const __m128i offset = _mm_packs_epi16(o0, o1);
-        // A shuffle control with bit 7 set gives zero.
-        const __m128i beyond = _mm_and_si128(_mm_cmpgt_epi8(offset, _mm_set1_epi8(15)), _mm_set1_epi8(static_cast<char>(0x80)));
-        _mm_store_si128(reinterpret_cast<__m128i *>(low[q]), _mm_or_si128(offset, beyond));
-        _mm_store_si128(reinterpret_cast<__m128i *>(high[q]), _mm_sub_epi8(offset, _mm_set1_epi8(16)));
+        for (int j = 0; j < 16; ++j)
+            control[16 * q + j] = static_cast<uint8_t>((s[j] >= 0 ? s[j] - b : 0) + 0x70);
     }
 
-    static constexpr int kWords = (kRawWidth + 63) / 64;
-    const bool shuffle_;
-    int16_t x_[kRawWidth];    // clamped landing in the current row
-    int8_t step_[kRawWidth];  // +1: moves right as the rows go down
-    alignas(16) int16_t source_[16 * kBlocks];  // the column each position takes
-    uint64_t moving_[kRawRows][kWords];  // the columns that move in each row
+    static constexpr int kWords = (16 * kBlocks + 63) / 64;
+    const Arithmetic arithmetic_;
+    int first_, last_;
+    int16_t source_[16 * kBlocks];  // the column each position takes, -1 none
+    uint64_t moves_[kRawRows][2][kWords];  // the positions whose source falls, rises
 };
 
 // Byte by byte.
@@ -318,19 +329,21 @@ void GatherPortable(const Landings &l, const uint8_t *src, uint8_t *dst) {
     for (int p = l.First(); p <= last; ++p) dst[p] = src[l.Source(p)];
 }
 
+// 16 positions from their window.
+__attribute__((target("ssse3"))) inline __m128i Shuffled(const Landings &l, const uint8_t *src, int q) {
+    const uint8_t *window = src + l.base[q];
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(window));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(window + 16));
+    const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i *>(l.control + 16 * q));
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    return _mm_or_si128(_mm_shuffle_epi8(a, c), _mm_shuffle_epi8(b, _mm_xor_si128(c, flip)));
+}
+
 __attribute__((target("ssse3"))) void GatherShuffled(const Landings &l, const uint8_t *src, uint8_t *dst) {
-    for (int q = 0; q < kBlocks; ++q) {
-        const uint8_t *window = src + l.base[q];
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(window));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(window + 16));
-        const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i *>(l.low[q]));
-        const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i *>(l.high[q]));
-        const __m128i v = _mm_or_si128(_mm_shuffle_epi8(a, low), _mm_shuffle_epi8(c, high));
-        if (q < kBlocks - 1)
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 16 * q), v);
-        else
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + 16 * q), v);
-    }
+    for (int q = 0; q < kBlocks - 1; ++q)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 16 * q), Shuffled(l, src, q));
+    // The last block holds 8 positions.
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + 16 * (kBlocks - 1)), Shuffled(l, src, kBlocks - 1));
 }
 
 bool HaveShuffle() {
@@ -357,7 +370,7 @@ void Average(const uint8_t *a, const uint8_t *b, uint8_t *out) {
 
 // What the work block holds.
 struct Scratch {
-    Scratch(CorrectionForm form, bool shuffle) : landings(form, shuffle) {}
+    explicit Scratch(CorrectionForm form) : landings(form) {}
     Landings landings;
     Bow bow;
     uint8_t top[2][kW];  // working rows 0 and 1
@@ -375,7 +388,7 @@ void Correct(const uint8_t *raw, uint8_t *work, uint8_t *corrected, CorrectionFo
     const bool model5 = form == CorrectionForm::kModel5;
     const bool shuffle = path == CorrectionPath::kFastest && HaveShuffle();
     void *at = work + (alignof(Scratch) - reinterpret_cast<uintptr_t>(work) % alignof(Scratch)) % alignof(Scratch);
-    Scratch *scratch = new (at) Scratch(form, shuffle);
+    Scratch *scratch = new (at) Scratch(form);
     Landings &landings = scratch->landings;
     int bowHeight = 0;
     auto bend = [&](int k) {
@@ -387,6 +400,7 @@ void Correct(const uint8_t *raw, uint8_t *work, uint8_t *corrected, CorrectionFo
     // value never shows; zero keeps it defined all the same.
     static const uint8_t kZeroRow[kW] = {};
     const uint8_t *above = kZeroRow;
+    int prev = 0;  // the output row written last
     for (int k = 0; k < kRawRows; ++k) {
         if (k > 0) landings.Advance(k);
         const uint8_t *src = raw + kRawWidth * k;
@@ -394,7 +408,8 @@ void Correct(const uint8_t *raw, uint8_t *work, uint8_t *corrected, CorrectionFo
             if (k + 1 < kRawRows) bend(k + 1);
             src = scratch->bent[k & 1];
         }
-        uint8_t *dst = k < 2 ? scratch->top[k] : corrected + kW * OutputRow(k - 2, form);
+        const int d = k < 2 ? 0 : OutputRow(k - 2, form);
+        uint8_t *dst = k < 2 ? scratch->top[k] : corrected + kW * d;
         if (shuffle)
             GatherShuffled(landings, src, dst);
         else
@@ -404,13 +419,9 @@ void Correct(const uint8_t *raw, uint8_t *work, uint8_t *corrected, CorrectionFo
         for (int p = 0; p < landings.First(); ++p) dst[p] = above[p];
         for (int p = landings.Last() + 1; p < kW; ++p) dst[p] = above[p];
         above = dst;
-    }
-    // The rows the spreading skips: the rounded-down mean of their
-    // neighbours.
-    int prev = 0;
-    for (int j = 1; j < kRawRows - 2; ++j) {
-        const int d = OutputRow(j, form);
-        if (d - prev > 1) Average(corrected + kW * d, corrected + kW * prev, corrected + kW * (d - 1));
+        // A row the spreading skips is the rounded-down mean of its
+        // neighbours, made while both are still in the cache.
+        if (d - prev > 1) Average(dst, corrected + kW * prev, corrected + kW * (d - 1));
         prev = d;
     }
     scratch->~Scratch();

@@ -23,13 +23,13 @@ int CaptureClose(Handle device);
 // A RangeHeader-led read: the header goes out, length bytes come back
 // into destination. On failure neither destination nor returnedLength is
 // written. A reply claiming more than length bytes is cut to length.
-// length may not exceed kReplyBufferSize.
+// A length beyond kReplyBufferSize answers failureCode, nothing sent.
 int SendRangeRead(Handle device, uint32_t code, int failureCode,
                   uint16_t address, uint16_t auxiliary, uint16_t length,
                   uint8_t *destination, uint16_t *returnedLength);
 
-// A RangeHeader-led write of 6 + length bytes. length may not exceed
-// kWriteRecordData.
+// A RangeHeader-led write of 6 + length bytes. A length beyond
+// kWriteRecordData answers failureCode, nothing sent.
 int SendRangeWrite(Handle device, uint32_t code, int failureCode,
                    uint16_t address, uint16_t auxiliary, uint16_t length,
                    const uint8_t *source);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "KX7300V20.h"
+#include "reader_fixture.h"
 #include "seam/host_system.h"
 
 namespace {
@@ -118,25 +119,17 @@ class WindowThread {
     std::atomic<bool> quit_{false};
 };
 
-class ButtonMonitor : public ::testing::Test {
+class ButtonMonitor : public VirtualReaderTest {
   protected:
     void SetUp() override {
-        host::Reset();
-        vreader::Description description;
-        vreader::DefaultDescription(&description);
-        reader_ = std::make_unique<vreader::Reader>();
-        reader_->Init(description);
-        host::Attach(0, reader_.get());
-        device_ = NFP_Open(0);
-        ASSERT_NE(device_, NoDevice());
+        VirtualReaderTest::SetUp();
         handles_ = host::OpenHandles();
         invalid_ = host::InvalidHandleUses();
     }
     void TearDown() override {
         NFP_StopButtonStatus(device_);  // in case a test left one running
         EXPECT_TRUE(Eventually([] { return host::RunningThreads() == 0; }));
-        NFP_Close(device_);
-        host::Reset();
+        VirtualReaderTest::TearDown();
     }
 
     int Count(uint32_t code) {
@@ -165,8 +158,6 @@ class ButtonMonitor : public ::testing::Test {
         EXPECT_EQ(host::InvalidHandleUses(), invalid_);
     }
 
-    std::unique_ptr<vreader::Reader> reader_;
-    HANDLE device_ = NoDevice();
     int handles_ = 0;
     int invalid_ = 0;
 };

@@ -5,30 +5,15 @@
 #include <memory>
 
 #include "KX7300V20.h"
+#include "reader_fixture.h"
 #include "seam/host_system.h"
 
 namespace {
 
 using kx::NoDevice;
 
-class Indicator : public ::testing::Test {
+class Indicator : public VirtualReaderTest {
   protected:
-    void SetUp() override {
-        kx::host::Reset();
-        vreader::Description description;
-        vreader::DefaultDescription(&description);
-        reader_ = std::make_unique<vreader::Reader>();
-        reader_->Init(description);
-        kx::host::Attach(0, reader_.get());
-        device_ = NFP_Open(0);
-        ASSERT_NE(device_, NoDevice());
-    }
-    void TearDown() override {
-        NFP_Close(device_);
-        kx::host::Reset();
-    }
-    std::unique_ptr<vreader::Reader> reader_;
-    HANDLE device_ = NoDevice();
 };
 
 struct Switch {

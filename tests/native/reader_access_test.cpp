@@ -9,6 +9,7 @@
 
 #include "KX7300V20.h"
 #include "control/requests.h"
+#include "reader_fixture.h"
 #include "seam/host_system.h"
 
 namespace {
@@ -16,25 +17,11 @@ namespace {
 using kx::NoDevice;
 using vreader::LogEntry;
 
-class ReaderAccess : public ::testing::Test {
+class ReaderAccess : public VirtualReaderTest {
   protected:
-    void SetUp() override {
-        kx::host::Reset();
-        vreader::DefaultDescription(&description_);
-        description_.identity[0] = '4';
-        memcpy(description_.serial, "TV-0001", 7);
-        Attach();
-    }
-    void TearDown() override {
-        if (device_ != NoDevice()) NFP_Close(device_);
-        kx::host::Reset();
-    }
-    void Attach() {
-        reader_ = std::make_unique<vreader::Reader>();
-        reader_->Init(description_);
-        kx::host::Attach(0, reader_.get());
-        device_ = NFP_Open(0);
-        ASSERT_NE(device_, NoDevice());
+    void Describe(vreader::Description *d) override {
+        d->identity[0] = '4';
+        memcpy(d->serial, "TV-0001", 7);
     }
     const LogEntry &Only() {
         EXPECT_EQ(reader_->LogCount(), 1u);
@@ -44,9 +31,6 @@ class ReaderAccess : public ::testing::Test {
         return std::vector<uint8_t>(e.input, e.input + std::min(e.inputSize, vreader::kLogInputBytes));
     }
 
-    vreader::Description description_;
-    std::unique_ptr<vreader::Reader> reader_;
-    HANDLE device_ = NoDevice();
 };
 
 TEST_F(ReaderAccess, OpenAndCloseByIndex) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "KX7300V20.h"
+#include "reader_fixture.h"
 #include "seam/host_system.h"
 
 namespace {
@@ -16,22 +17,8 @@ namespace {
 using kx::NoDevice;
 using vreader::LogEntry;
 
-class SmartCard : public ::testing::Test {
+class SmartCard : public VirtualReaderTest {
   protected:
-    void SetUp() override {
-        kx::host::Reset();
-        vreader::Description description;
-        vreader::DefaultDescription(&description);
-        reader_ = std::make_unique<vreader::Reader>();
-        reader_->Init(description);
-        kx::host::Attach(0, reader_.get());
-        device_ = NFP_Open(0);
-        ASSERT_NE(device_, NoDevice());
-    }
-    void TearDown() override {
-        NFP_Close(device_);
-        kx::host::Reset();
-    }
     static std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
         std::vector<uint8_t> data(size);
         for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
@@ -45,8 +32,6 @@ class SmartCard : public ::testing::Test {
     static std::vector<uint8_t> Logged(const LogEntry &e, size_t bytes) {
         return std::vector<uint8_t>(e.input, e.input + bytes);
     }
-    std::unique_ptr<vreader::Reader> reader_;
-    HANDLE device_ = NoDevice();
 };
 
 TEST_F(SmartCard, WriteThenReadRoundTrip) {
