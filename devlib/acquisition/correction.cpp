@@ -6,20 +6,21 @@
 // p takes its pixel from column B(p + 1) - 1, where B(p) is the first
 // column landing at p or beyond, and from one row to the next only a few
 // columns move by one position (about 2100 moves a frame, 2600 in model
-// 5), each moving exactly one boundary. The rows are walked top to bottom
-// and every column's next move is put into the list of the row where it
-// happens. That row is predicted from the column's exact values in the top
-// and bottom rows (f is affine in the row up to a rounding of about 1e-13)
-// and taken only where the prediction lies clearly on each side of the
-// threshold in the two rows around it; otherwise the exact arithmetic
-// decides. Every landing is therefore the one the stated double-precision
-// arithmetic gives, bit for bit; the tests compare with a plain reference.
+// 5), each changing the source of one position by one. Each column's moves
+// are found from its exact values in the top and bottom rows (f is affine
+// in the row up to a rounding of about 1e-12), stepping from threshold to
+// threshold, and taken only where the crossing lies clearly between two
+// rows; otherwise the exact arithmetic decides. Every landing is therefore
+// the one the stated double-precision arithmetic gives, bit for bit; the
+// tests compare with a plain reference.
 //
 // The pixels then move with one shuffle pair per 16 output bytes where the
-// processor has SSSE3, byte by byte otherwise. Each horizontally corrected
-// row goes straight to its output row; the work block holds the tables and
-// the two top rows, which no output row takes but whose row buffer values
-// a position left unreached would keep.
+// processor has SSSE3, byte by byte otherwise; a move rewrites one control
+// byte. Each horizontally corrected row goes straight to its output row,
+// and a skipped output row is averaged as soon as its lower neighbour is
+// written; the work block holds the tables and the two top rows, which no
+// output row takes but whose row buffer values a position left unreached
+// would keep.
 #include "correction.h"
 
 #include <emmintrin.h>
@@ -175,18 +176,19 @@ struct Bow {
 // takes the column after: its source rises by one. Two columns never
 // cross one threshold in the same row (their f differ by 0.7 or more, f
 // changes by 0.05 a row at most), so each move changes one position by
-// one, and the moves are kept as two bit sets of positions a row.
+// one, and the moves of a row are independent: they are kept as two bit
+// sets of positions a row.
 class Landings {
   public:
     explicit Landings(CorrectionForm form) : arithmetic_(form) {
         const double sTop = arithmetic_.S(0), sBottom = arithmetic_.S(kRawRows - 1);
-        double top[kRawWidth], bottom[kRawWidth];
-        int16_t first[kRawWidth], last[kRawWidth];
+        int16_t first[kRawWidth];
+        memset(moves_, 0, sizeof moves_);
         for (int i = 0; i < kRawWidth; ++i) {
-            top[i] = Arithmetic::F(sTop, i);
-            bottom[i] = Arithmetic::F(sBottom, i);
-            first[i] = static_cast<int16_t>(Clamp(static_cast<int>(top[i])));
-            last[i] = static_cast<int16_t>(Clamp(static_cast<int>(bottom[i])));
+            const double top = Arithmetic::F(sTop, i), bottom = Arithmetic::F(sBottom, i);
+            first[i] = static_cast<int16_t>(Clamp(static_cast<int>(top)));
+            const int last = Clamp(static_cast<int>(bottom));
+            if (last != first[i]) Moves(i, top, bottom, first[i], last);
         }
         int boundary = 0;  // B(p) for the next p, walking the top row
         for (int i = 0; i < kRawWidth; ++i)
@@ -195,18 +197,15 @@ class Landings {
         for (; boundary <= kW; ++boundary)
             if (boundary > 0) source_[boundary - 1] = kRawWidth - 1;
         for (int p = kW; p < 16 * kBlocks; ++p) source_[p] = -1;
-        memset(moves_, 0, sizeof moves_);
-        for (int i = 0; i < kRawWidth; ++i)
-            if (first[i] != last[i]) Moves(i, top[i], bottom[i], first[i], last[i]);
         for (int q = 0; q < kBlocks; ++q) Rebase(q, 0);
         Ends(0);
     }
 
-    // Applies the moves of row k (k > 0).
+    // Makes the moves of row k (k > 0).
     void Advance(int k) {
         uint32_t below = 0, above = 0;  // blocks whose window a source left
         for (int w = 0; w < kWords; ++w) {
-            for (uint64_t bits = moves_[k][kFall][w]; bits; bits &= bits - 1) {
+            for (uint64_t bits = moves_[k * kRowWords + kFall * kWords + w]; bits; bits &= bits - 1) {
                 const int p = 64 * w + __builtin_ctzll(bits);
                 const int offset = --source_[p] - base[p >> 4];
                 if (offset < 0)
@@ -214,7 +213,7 @@ class Landings {
                 else
                     control[p] = static_cast<uint8_t>(offset + 0x70);
             }
-            for (uint64_t bits = moves_[k][kRise][w]; bits; bits &= bits - 1) {
+            for (uint64_t bits = moves_[k * kRowWords + kRise * kWords + w]; bits; bits &= bits - 1) {
                 const int p = 64 * w + __builtin_ctzll(bits);
                 const int offset = ++source_[p] - base[p >> 4];
                 if (offset > 31)
@@ -241,41 +240,46 @@ class Landings {
   private:
     enum { kFall, kRise };
 
-    void Ends(int k) {
-        const double s = arithmetic_.S(k);
-        const int x0 = Clamp(static_cast<int>(Arithmetic::F(s, 0)));
-        const int x399 = Clamp(static_cast<int>(Arithmetic::F(s, kRawWidth - 1)));
-        first_ = x0 < 0 ? 0 : x0;
-        last_ = x399 > kW - 1 ? kW - 1 : x399;
-    }
-
     // Marks the rows of column i's moves from `from` to `last`. Reaching
-    // `to` is f >= to moving up and f < to + 1 moving down; at the left
-    // edge f > -1 and f <= -1, for trunc rounds toward zero. f is affine
-    // in the row up to a rounding of about 1e-12, so the row is the first
-    // past the crossing of the line through the top and bottom values,
-    // taken when that crossing lies clearly (1e-7 in f) between two rows;
-    // else the exact arithmetic finds it.
+    // `to` is f >= to moving up and f < to + 1 moving down: crossing a
+    // threshold, which trunc toward zero puts at -1 instead of 0. f is
+    // affine in the row up to a rounding of about 1e-12, so the row is the
+    // first past the crossing of the line through the top and bottom
+    // values, taken when that crossing lies clearly (1e-7 in f) between
+    // two rows; else the exact arithmetic finds it. The crossings of
+    // successive thresholds lie |rows per unit| apart: they are stepped in
+    // 32.32 fixed point, whose rounding (a unit a step) the margin covers
+    // many times over.
     void Moves(int i, double top, double bottom, int from, int last) {
         const bool up = last > from;
-        const int step = up ? 1 : -1, count = up ? last - from : from - last;
+        const int step = up ? 1 : -1;
         const double rowsPerUnit = (kRawRows - 1) / (bottom - top);
-        const double margin = kMargin * fabs(rowsPerUnit);
-        // The n-th move reaches to = from + (n + 1) step, over the
-        // threshold th0 + n step, and changes position p0 + n step.
-        const int th0 = up ? from + 1 : from, p0 = up ? from : from - 1;
-        uint64_t *set = moves_[0][up ? kFall : kRise];
+        uint64_t *const set = moves_ + (up ? kFall : kRise) * kWords;
+        int to = from + step, p = up ? from : from - 1;  // the move to `to` changes p
         int after = 0;
-        for (int n = 0; n < count; ++n) {
-            const int th = th0 + n * step, p = p0 + n * step;
-            const double at = ((th == 0 ? -1.0 : th) - top) * rowsPerUnit;
-            int t = static_cast<int>(at) + 1;  // at > 0
-            const double early = t - at;       // how far the row lies past the crossing
-            if (!(early > margin && early < 1 - margin && t > after && t < kRawRows))
-                t = ExactRow(i, after, t, up, up ? th : th - 1);
+        auto mark = [&](int t) {
             if (static_cast<unsigned>(p) < static_cast<unsigned>(kW))
-                set[t * 2 * kWords + (p >> 6)] |= 1ull << (p & 63);
+                set[t * kRowWords + (p >> 6)] |= 1ull << (p & 63);
             after = t;
+        };
+        // The moves between -1 and 0 change position -1, which is none;
+        // they cross -1 rather than the next stepped threshold, 0.
+        if (up && from == kOutside) {
+            to += step;
+            p += step;
+        }
+        const int stepped = (up ? last - to : to - last) + 1 - (!up && last == kOutside);
+        const double kUnit = 4294967296.0;
+        const double start = ((up ? to : to + 1) - top) * rowsPerUnit;  // >= 0: the top row is before it
+        uint64_t at = start > 0 ? static_cast<uint64_t>(start * kUnit) : 0;
+        const uint64_t apart = static_cast<uint64_t>(fabs(rowsPerUnit) * kUnit);
+        const uint32_t margin = static_cast<uint32_t>(kMargin * fabs(rowsPerUnit) * kUnit) + 1024;
+        for (int n = 0; n < stepped; ++n, at += apart, to += step, p += step) {
+            int t = static_cast<int>(at >> 32) + 1;
+            // Clear of both rows: margin < the fraction < 1 - margin.
+            if (static_cast<uint32_t>(at) - (margin + 1) > ~(2 * margin + 1) || t >= kRawRows)
+                t = ExactRow(i, after, t, up, to);
+            mark(t);
         }
     }
 
@@ -292,6 +296,14 @@ class Landings {
         while (k > after + 1 && reached(k - 1)) --k;
         while (!reached(k)) ++k;
         return k;
+    }
+
+    void Ends(int k) {
+        const double s = arithmetic_.S(k);
+        const int x0 = Clamp(static_cast<int>(Arithmetic::F(s, 0)));
+        const int x399 = Clamp(static_cast<int>(Arithmetic::F(s, kRawWidth - 1)));
+        first_ = x0 < 0 ? 0 : x0;
+        last_ = x399 > kW - 1 ? kW - 1 : x399;
     }
 
     // Places the window of block q over its sources: as far below them as
@@ -317,10 +329,12 @@ class Landings {
     }
 
     static constexpr int kWords = (16 * kBlocks + 63) / 64;
+    static constexpr int kRowWords = 2 * kWords;
     const Arithmetic arithmetic_;
     int first_, last_;
     int16_t source_[16 * kBlocks];  // the column each position takes, -1 none
-    uint64_t moves_[kRawRows][2][kWords];  // the positions whose source falls, rises
+    // Each row's positions whose source falls, then those whose source rises.
+    uint64_t moves_[kRawRows * kRowWords];
 };
 
 // Byte by byte.
@@ -368,12 +382,21 @@ void Average(const uint8_t *a, const uint8_t *b, uint8_t *out) {
     for (; m < kW; ++m) out[m] = static_cast<uint8_t>((a[m] + b[m]) >> 1);
 }
 
+constexpr int kEarlyRows = 20;
+
 // What the work block holds.
 struct Scratch {
     explicit Scratch(CorrectionForm form) : landings(form) {}
     Landings landings;
     Bow bow;
     uint8_t top[2][kW];  // working rows 0 and 1
+    uint8_t zero[kW];    // the row buffer before the first row
+    // The first output rows, held back: a caller may correct a frame into
+    // its own raw buffer, and these would land on raw rows still to be
+    // read. Output row d >= 20 comes from raw row k with
+    // 280 (d + 1) <= 400 (k - 4), below every row read after it (model 5
+    // reads up to 6 rows higher, one row ahead).
+    uint8_t early[kEarlyRows][kW];
     // Model 5: raw rows as the bow sees them, each made a row ahead of its
     // use, so that the shuffle's loads never wait on the copies' stores.
     uint8_t bent[2][kRawWidth + 16];
@@ -398,8 +421,9 @@ void Correct(const uint8_t *raw, uint8_t *work, uint8_t *corrected, CorrectionFo
     if (model5) bend(0);
     // Every position is reached in the top row, so the row buffer's start
     // value never shows; zero keeps it defined all the same.
-    static const uint8_t kZeroRow[kW] = {};
-    const uint8_t *above = kZeroRow;
+    memset(scratch->zero, 0, kW);
+    const uint8_t *above = scratch->zero;
+    auto row = [&](int d) { return d < kEarlyRows ? scratch->early[d] : corrected + kW * d; };
     int prev = 0;  // the output row written last
     for (int k = 0; k < kRawRows; ++k) {
         if (k > 0) landings.Advance(k);
@@ -409,7 +433,7 @@ void Correct(const uint8_t *raw, uint8_t *work, uint8_t *corrected, CorrectionFo
             src = scratch->bent[k & 1];
         }
         const int d = k < 2 ? 0 : OutputRow(k - 2, form);
-        uint8_t *dst = k < 2 ? scratch->top[k] : corrected + kW * d;
+        uint8_t *dst = k < 2 ? scratch->top[k] : row(d);
         if (shuffle)
             GatherShuffled(landings, src, dst);
         else
@@ -421,9 +445,11 @@ void Correct(const uint8_t *raw, uint8_t *work, uint8_t *corrected, CorrectionFo
         above = dst;
         // A row the spreading skips is the rounded-down mean of its
         // neighbours, made while both are still in the cache.
-        if (d - prev > 1) Average(dst, corrected + kW * prev, corrected + kW * (d - 1));
+        if (d - prev > 1) Average(dst, row(prev), row(d - 1));
         prev = d;
     }
+    // Every raw byte has been read.
+    memcpy(corrected, scratch->early, sizeof scratch->early);
     scratch->~Scratch();
 }
 

@@ -300,6 +300,19 @@ TEST(Correction, AveragedRowsAndTheEnds) {
     EXPECT_EQ(bent[280 * 319 + 140], (301 - 6) % 200);
 }
 
+// The whole raw frame is read before the output is written, so a caller
+// may correct a frame in place, into the start of its own raw buffer.
+TEST(Correction, InPlaceIntoTheRawBuffer) {
+    for (int model : {3, 5}) {
+        std::vector<uint8_t> raw = acq::TestPicture(31 + model);
+        std::vector<uint8_t> expected = Corrected(raw, model);
+        std::vector<uint8_t> shared = raw;
+        kx::SetCurrentModel(model);
+        ASSERT_EQ(NFP_CorrectImage(shared.data(), shared.data()), NFP_OK);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), shared.begin())) << "model " << model;
+    }
+}
+
 TEST(Correction, NoWorkingMemory) {
     kx::host::Reset();
     std::vector<uint8_t> raw = acq::TestPicture(5), out(280 * 320, 0xEE);
