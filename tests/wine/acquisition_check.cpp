@@ -20,17 +20,9 @@
 #include <vector>
 
 #include "KX7300V20.h"
+#include "save_file.h"
 
 namespace {
-
-bool Save(const char *dir, const char *name, const unsigned char *bytes, size_t size) {
-    char path[MAX_PATH];
-    snprintf(path, sizeof path, "%s\\%s", dir, name);
-    FILE *f = fopen(path, "wb");
-    if (!f) return false;
-    bool ok = fwrite(bytes, 1, size, f) == size;
-    return fclose(f) == 0 && ok;
-}
 
 int Fail(const char *what) {
     printf("%s\n", what);

@@ -8,21 +8,13 @@
 #include <string.h>
 
 #include "KX7300V20.h"
+#include "save_file.h"
 
 namespace {
 
 const unsigned char kKey[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
 const unsigned char kIv[8] = {0x12, 0x34, 0x56, 0x78, 0x90, 0xAB, 0xCD, 0xEF};
 const unsigned char kSemiWeak[8] = {0x01, 0xFE, 0x01, 0xFE, 0x01, 0xFE, 0x01, 0xFE};
-
-bool Save(const char *dir, const char *name, const unsigned char *bytes, size_t size) {
-    char path[MAX_PATH];
-    snprintf(path, sizeof path, "%s\\%s", dir, name);
-    FILE *f = fopen(path, "wb");
-    if (!f) return false;
-    bool ok = fwrite(bytes, 1, size, f) == size;
-    return fclose(f) == 0 && ok;
-}
 
 // Output area with guard bytes behind the 89600 the call may write.
 struct Area {
