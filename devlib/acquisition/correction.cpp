@@ -106,6 +106,7 @@ struct Bow {
             start = end;
         }
         Add(start, kRawWidth, 0, h, false);
+        Parts();
     }
     // The first column in [lo, hi) whose bow is above `level` (rising) or
     // at most `level` (falling), hi if none: guessed from the parabola,
@@ -132,27 +133,80 @@ struct Bow {
             exactBow[exactCount++] = bow;
         }
     }
-    // Raw row k as the bow sees it, into row (400 bytes and 16 spare).
-    // Runs go left to right in 16-byte copies that may spill into the next
-    // run, which then overwrites the spill; near the end of the image the
-    // bytes go one by one so that nothing is read past it.
+    // Raw row k as the bow sees it, into row (400 bytes and 16 spare), in
+    // 16-byte blocks: a block within one run is copied, one holding two
+    // runs blends their rows. Every byte is stored once, so the shuffle's
+    // later loads never straddle overlapping stores; 400 is 25 blocks, so
+    // nothing is read past the image.
     void Bend(const uint8_t *raw, int k, uint8_t *row) const {
-        const uint8_t *end = raw + kRawWidth * kRawRows;
-        for (int r = 0; r < runs; ++r) {
-            const int from = k - run[r].lift < 0 ? 0 : k - run[r].lift;
-            const uint8_t *in = raw + kRawWidth * from;
-            int c = run[r].first;
-            for (; c < run[r].end && in + c + 16 <= end; c += 16)
-                _mm_storeu_si128(reinterpret_cast<__m128i *>(row + c),
-                                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + c)));
-            for (; c < run[r].end; ++c) row[c] = in[c];
-        }
+        const uint8_t *from[kMaxLift + 1];
+        for (int lift = 0; lift <= kMaxLift; ++lift) from[lift] = raw + (k < lift ? 0 : kRawWidth * (k - lift));
+        if (twoAtMost)
+            Blocks(from, row);
+        else  // not seen; kept so that a narrower run stays exact
+            for (int r = 0; r < runs; ++r)
+                for (int c = run[r].first; c < run[r].end; ++c) row[c] = from[run[r].lift][c];
+        row[0] = raw[kRawWidth * k];  // column 0 has no bow
         for (int e = 0; e < exactCount; ++e) {
             double from = static_cast<double>(k) - exactBow[e];
             if (from < 0) from = 0;
             row[exact[e]] = raw[kRawWidth * static_cast<int>(from) + exact[e]];
         }
     }
+    void Blocks(const uint8_t *const *from, uint8_t *row) const {
+        for (int n = 0; n < singles; ++n) {
+            const int b = single[n];
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(row + 16 * b),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(from[part[b].lift[0]] + 16 * b)));
+        }
+        for (int n = 0; n < multis; ++n) {
+            const int b = multi[n];
+            const __m128i m = part[b].mask;
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from[part[b].lift[0]] + 16 * b));
+            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from[part[b].lift[1]] + 16 * b));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(row + 16 * b),
+                             _mm_or_si128(_mm_and_si128(m, w), _mm_andnot_si128(m, v)));
+        }
+    }
+    // Splits the runs at the block edges. Past column 0 (which has no bow
+    // and is copied on its own) every run is over 16 columns wide, so a
+    // block holds one or two; mask marks the second's lanes.
+    void Parts() {
+        twoAtMost = true;
+        int used[kBendBlocks];
+        const __m128i lane = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        for (int b = 0, r = 0; b < kBendBlocks; ++b) {
+            const int lo = b == 0 ? 1 : 16 * b;
+            while (run[r].end <= lo) ++r;
+            used[b] = 0;
+            part[b].mask = _mm_setzero_si128();
+            for (int t = r; t < runs && run[t].first < 16 * b + 16 && used[b] < 2; ++t) {
+                if (used[b] == 1)
+                    part[b].mask = _mm_cmpgt_epi8(lane, _mm_set1_epi8(static_cast<char>(run[t].first - 16 * b - 1)));
+                part[b].lift[used[b]++] = run[t].lift;
+            }
+            const int next = r + used[b];
+            if (next < runs && run[next].first < 16 * b + 16) twoAtMost = false;
+        }
+        singles = multis = 0;
+        for (int b = 0; b < kBendBlocks; ++b) {
+            if (used[b] == 1)
+                single[singles++] = static_cast<int8_t>(b);
+            else
+                multi[multis++] = static_cast<int8_t>(b);
+        }
+    }
+    static constexpr int kMaxLift = 6;
+    static constexpr int kBendBlocks = kRawWidth / 16;
+    static_assert(kRawWidth % 16 == 0, "a raw row is whole blocks");
+    struct Part {
+        __m128i mask;
+        int8_t lift[2];
+    };
+    Part part[kBendBlocks];
+    int8_t single[kBendBlocks], multi[kBendBlocks];  // blocks of one run, of more
+    int singles, multis;
+    bool twoAtMost;
     Run run[2 * 8 + 2];
     int runs;
     int16_t exact[2 * 8 + 2];
