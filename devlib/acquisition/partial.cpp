@@ -51,13 +51,12 @@ extern "C" int NFP_CALL NFP_CapturePart(HANDLE device, int register38, int arm,
                                         int startLine, int endLine,
                                         unsigned char *output) {
     if (device == NoDevice()) return NFP_ERR_NO_DEVICE;
-    unsigned char identity[2];
-    if (NFP_GetTelvaData(device, identity) != NFP_OK) return NFP_ERR_GENERAL;
-    if (identity[0] == '4' || identity[0] == '5') {
-        SetCurrentModel(identity[0] - '0');
-        return CaptureBlockBand(device, register38, arm, startLine, endLine, output);
-    }
-    SetCurrentModel(3);
+    // The identity bytes read once, mapped as the model code is; a reader
+    // whose identity cannot be read is refused, CurrentModel unchanged.
+    const int model = NFP_GetDevType(device);
+    if (model == 0) return NFP_ERR_GENERAL;
+    SetCurrentModel(model);
+    if (model != 3) return CaptureBlockBand(device, register38, arm, startLine, endLine, output);
     int r = SendStreamBandPreamble(device, register38, arm != 0, startLine);
     if (r != NFP_OK) return r;
     // Lines are numbered from the band's start; rows 0..H are stored and a

@@ -31,18 +31,18 @@ void WipeAndRelease(uint8_t *block, size_t size) {
     System().release(block);
 }
 
-// The frame, with the model taken from the raw identity bytes rather than
-// through the model code.
+// The frame, from a reader whose identity bytes could be read.
 int CaptureRawProtected(Handle device, int register38, uint8_t *raw, int register50) {
     if (device == NoDevice()) return NFP_ERR_NO_DEVICE;
-    uint8_t identity[2];
-    if (NFP_GetTelvaData(device, identity) != NFP_OK) return NFP_ERR_GENERAL;
-    if (identity[0] == '4' || identity[0] == '5') {
-        SetCurrentModel(identity[0] - '0');
+    // The identity bytes read once, mapped as the model code is; a reader
+    // whose identity cannot be read is refused, CurrentModel unchanged.
+    const int model = NFP_GetDevType(device);
+    if (model == 0) return NFP_ERR_GENERAL;
+    SetCurrentModel(model);
+    if (model != 3) {
         int r = CaptureBlockFrame(device, register38, raw, register50);
         return r == 0 ? NFP_OK : r;
     }
-    SetCurrentModel(3);  // "3" and every other byte
     int r = SendStreamFramePreamble(device, register38, register50);
     if (r != NFP_OK) return r;
     return DecodeLineStream(device, raw, StreamVariant::kLowNibble, kLastFrameLine);

@@ -78,9 +78,8 @@ uint32_t KX_THREAD_CALL Monitor(void *argument) {
     System().setEvent(ack);  // parameters taken: the start may return
 
     // The event's handle value, as the driver's 4-byte input.
-    const uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(wake));
     uint8_t registration[4];
-    for (int i = 0; i < 4; ++i) registration[i] = static_cast<uint8_t>(value >> (8 * i));
+    PutLong(registration, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(wake)));
     uint32_t returned = 0;
     System().control(device, REQ_BUTTON_EVENT, registration, sizeof registration,
                      nullptr, 0, &returned);
@@ -93,8 +92,7 @@ uint32_t KX_THREAD_CALL Monitor(void *argument) {
         if (System().control(device, REQ_BUTTON_READ, nullptr, 0, word,
                              sizeof word, &returned) &&
             returned >= sizeof word)
-            status = static_cast<uint32_t>(word[0]) | (word[1] << 8) |
-                     (word[2] << 16) | (static_cast<uint32_t>(word[3]) << 24);
+            status = GetLong(word);
         if (window)
             System().sendMessage(window, kButtonMessage, status,
                                  reinterpret_cast<intptr_t>(device));

@@ -59,6 +59,16 @@ inline uint16_t GetWord(const uint8_t *at) {
     return static_cast<uint16_t>(at[0] | (at[1] << 8));
 }
 
+// The 32-bit values of the button requests (event handle, status word),
+// little-endian.
+inline void PutLong(uint8_t *at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+inline uint32_t GetLong(const uint8_t *at) {
+    return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
+           (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
+}
+
 }  // namespace kx
 
 #endif

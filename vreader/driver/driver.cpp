@@ -279,9 +279,7 @@ NTSTATUS ReaderControl(ReaderDevice *rd, PIRP irp, PIO_STACK_LOCATION stack) {
     uint32_t binding = kEventNone;
     PKEVENT event = nullptr;
     if (code == kx::REQ_BUTTON_EVENT && inSize >= 4) {
-        uint32_t value = static_cast<uint32_t>(buffer[0]) | (buffer[1] << 8) |
-                         (buffer[2] << 16) | (static_cast<uint32_t>(buffer[3]) << 24);
-        event = ReferenceButtonEvent(value, irp->RequestorMode, &binding);
+        event = ReferenceButtonEvent(kx::GetLong(buffer), irp->RequestorMode, &binding);
     }
 
     NTSTATUS status;

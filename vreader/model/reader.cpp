@@ -178,16 +178,12 @@ bool Reader::Answer(uint32_t code, const uint8_t *in, uint32_t inSize,
         }
         case REQ_BUTTON_READ:
             if (outSize < 4) return false;
-            out[0] = static_cast<uint8_t>(buttonStatus_);
-            out[1] = static_cast<uint8_t>(buttonStatus_ >> 8);
-            out[2] = static_cast<uint8_t>(buttonStatus_ >> 16);
-            out[3] = static_cast<uint8_t>(buttonStatus_ >> 24);
+            PutLong(out, buttonStatus_);
             *returned = 4;
             return true;
         case REQ_BUTTON_EVENT:
             if (inSize < 4) return false;
-            buttonEvent_ = static_cast<uint32_t>(in[0]) | (in[1] << 8) |
-                           (in[2] << 16) | (static_cast<uint32_t>(in[3]) << 24);
+            buttonEvent_ = GetLong(in);
             buttonRegistered_ = true;
             return true;
         case REQ_BUTTON_STOP:
